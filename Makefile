@@ -1,0 +1,29 @@
+# The two commands of README: `make check` and `make demo`.
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps build build-asan check test test-asan clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build build -j$(JOBS)
+
+build-asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON >/dev/null
+	cmake --build build-asan -j$(JOBS)
+
+test: build
+	cd build && ctest --output-on-failure -j$(JOBS)
+
+test-asan: build-asan
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS)
+
+# Every test, on the normal build and on the sanitizer build.
+check: test test-asan
+
+clean:
+	rm -rf build build-asan
