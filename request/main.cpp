@@ -20,7 +20,9 @@ void attach_epg() {
   if (!path)
     fail_request(
         "PATH_DBEPG_DAT not set, but according to query the epg-database should be used");
-  run_sql(sqlite3_mprintf("ATTACH DATABASE %Q AS epg", path), 1);
+  char *sql = sqlite3_mprintf("ATTACH DATABASE %Q AS epg", path);
+  run_sql(sql, 1);
+  sqlite3_free(sql);
 }
 
 }  // namespace

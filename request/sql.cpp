@@ -1,9 +1,8 @@
 // Statement execution with busy retry, and the SQL command.
 //
-// The text is executed statement by statement (as sqlite3_exec would), but a
-// busy statement is tried again on its own: re-running the whole text would
-// repeat the statements before it, writing their changes and printing their
-// rows twice. A statement that has already printed rows is not retried.
+// The text is executed statement by statement, as sqlite3_exec would, and a
+// busy statement is tried again on its own. A statement that has already
+// printed rows is not tried again: its rows would come out twice.
 #include "sql.h"
 
 #include <unistd.h>
