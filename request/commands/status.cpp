@@ -28,8 +28,9 @@ namespace {
 // line is tested, or counted, as several lines.
 constexpr size_t LINE_BUF = 1024;
 
-// With 10 lines or fewer of "ps | grep mivano", the application is taken as
-// not running (the grep itself and the shell's own lines also match).
+// The main application shows as many processes; 10 lines or fewer of
+// "ps | grep mivano" (which may list the grep and its shell too) are taken
+// as not running.
 constexpr int MIVANO_MIN_LINES = 11;
 
 bool holds(std::string_view line, std::string_view what) {
