@@ -7,9 +7,6 @@
 // on disk; the lookup matches it with LIKE '%' || name, and the first row
 // the database returns wins.
 
-// 64-bit sizes and directory entries also on the 32-bit receiver.
-#define _FILE_OFFSET_BITS 64
-
 #include <dirent.h>
 #include <sys/stat.h>
 

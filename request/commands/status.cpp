@@ -6,7 +6,6 @@
 // kept out of the response (see process.h).
 
 // 64-bit file-system statistics also on the 32-bit receiver.
-#define _FILE_OFFSET_BITS 64
 
 #include <sys/statfs.h>
 
