@@ -5,8 +5,6 @@
 // it through the receiver's own programs. Whatever those programs print is
 // kept out of the response (see process.h).
 
-// 64-bit file-system statistics also on the 32-bit receiver.
-
 #include <sys/statfs.h>
 
 #include <cerrno>
