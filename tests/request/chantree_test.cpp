@@ -348,3 +348,67 @@ TEST_F(ChanTree, InjectionThroughParameter) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string mkdb(const std::string &args) {
+  return std::string(PYTHON3) + " " SOURCE_DIR "/scripts/mkdb.py " + args;
+}
+
+// The builder's defaults, relative event times, and its schema options: the
+// other tests and the demo rely on them.
+TEST(MkDb, DefaultsTimesAndSchemaOptions) {
+  TempDir dir;
+  const char *world = R"({"channels": [{"name": "One"}, {"name": "Two", "media_mode": 1, "sat_id": 4}],
+    "favgroups": [{"name": "G", "entries": [{"ch_id": 2}]}],
+    "events": [{"ch_id": 1, "start": -60, "end": 60, "event_name": "Now"}],
+    "media_info": [{"file_name": "/v/a.vux", "play_time": 9, "lock": 1}]})";
+  std::ofstream(dir.file("w.json")) << world;
+  std::string db = dir.file("c.db"), epg = dir.file("e.db");
+  ASSERT_EQ(system(mkdb("--world " + dir.file("w.json") + " --db " + db + " --epg " + epg +
+                        " --now 1000000 --upper --untyped-keys")
+                       .c_str()),
+            0);
+  EXPECT_EQ(query_one(db, "SELECT group_concat(ch_id||':'||ch_order||':'||cas_type||':'||media_mode, ' ') "
+                          "FROM channelinfo"),
+            "1:1:0:0 2:2:0:1");
+  EXPECT_EQ(query_one(db, "SELECT name||view_flg||favgrp_id||favlist_seq FROM favlistinfo"), "Two111");
+  EXPECT_EQ(query_one(db, "SELECT Name||FAVGRP_ID||FAVGRP_Seq FROM FAVGRPInfo"), "G11");
+  EXPECT_EQ(query_one(db, "SELECT file_name||play_time||lock FROM media_info"), "/v/a.vux91");
+  EXPECT_EQ(query_one(epg, "SELECT start_time||'-'||end_time||event_name FROM epginfo"),
+            "999940-1000060Now");
+  // Upper-case names; an untyped key still holds an integer.
+  EXPECT_EQ(query_one(db, "SELECT count(*) FROM sqlite_master WHERE name = 'CHANNELINFO'"), "1");
+  EXPECT_EQ(query_one(db, "SELECT typeof(sat_id) FROM channelinfo WHERE ch_id = 2"), "integer");
+  EXPECT_EQ(query_one(db, "SELECT count(*) FROM pragma_table_info('CHANNELINFO') "
+                          "WHERE name = 'SAT_ID' AND type = ''"),
+            "1");
+}
+
+// The demo world: some hundred channels, each with an event running at --now,
+// and the same world for the same seed.
+TEST(MkDb, DemoWorld) {
+  TempDir dir;
+  std::string db = dir.file("c.db"), epg = dir.file("e.db");
+  ASSERT_EQ(system(mkdb("--demo --seed 7 --now 1700000000 --db " + db + " --epg " + epg).c_str()), 0);
+  EXPECT_EQ(query_one(db, "SELECT count(*) >= 100 FROM channelinfo"), "1");
+  EXPECT_EQ(query_one(db, "SELECT count(DISTINCT media_mode) || count(DISTINCT cas_type = 0) "
+                          "FROM channelinfo"),
+            "22");
+  EXPECT_EQ(query_one(epg, "SELECT count(DISTINCT ch_id) FROM epginfo "
+                           "WHERE start_time <= 1700000000 AND end_time > 1700000000"),
+            query_one(db, "SELECT count(*) FROM channelinfo"));
+  EXPECT_EQ(query_one(db, "SELECT count(*) FROM SATInfo WHERE sat_id NOT IN "
+                          "(SELECT sat_id FROM channelinfo)"),
+            "1");
+  std::string a = dir.file("a.json"), b = dir.file("b.json");
+  ASSERT_EQ(system(mkdb("--demo --seed 7 --now 1 --dump > " + a).c_str()), 0);
+  ASSERT_EQ(system(mkdb("--demo --seed 7 --now 1 --dump > " + b).c_str()), 0);
+  ASSERT_EQ(system(("cmp -s " + a + " " + b).c_str()), 0);
+  RunResult r = run_request({"CHANTREE:PROVIDERS;CHANTREE:LISTPROV 100;CHANTREE:INFAV"},
+                            {{"PATH_DB_DAT", db}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(well_formed_xml(body_of(r.out)));
+}
+
+}  // namespace
