@@ -165,7 +165,7 @@ _RADIO_WORDS = ["Radio", "FM", "Klassik", "Pop", "Rock", "Jazz", "Info", "Welle"
                 "Kultur", "Hits", "Oldies", "Dance", "Country", "Lounge", "Talk"]
 _TITLES = ["Morning News", "Weather", "Late Movie", "Football Live", "Documentary",
            "Talk Show", "Concert", "Quiz Night", "Cartoons", "Cooking & Co",
-           "History <Special>", "Travel Diary", "Evening News", "Series: Episode"]
+           "History <Extra>", "Travel Diary", "Evening News", "Series: Episode"]
 
 
 def demo_world(seed=1, channels=300, now=None):
