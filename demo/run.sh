@@ -46,15 +46,21 @@ mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 marker=$dir/.demo-receiver
 
+# True while pid $1 is one this script started for $dir: its command line
+# names the directory (a finished process, or a reused pid, does not).
+ours() {
+  { tr '\0' ' ' <"/proc/$1/cmdline"; } 2>/dev/null | grep -qF -- "$dir/"
+}
+
 # Ends the processes this script started in $dir, by their recorded pids.
 stop_demo() {
   [ -f "$dir/run/pids" ] || return 0
   pids=$(cat "$dir/run/pids")
-  for p in $pids; do kill "$p" 2>/dev/null || :; done
+  for p in $pids; do ours "$p" && kill "$p" 2>/dev/null || :; done
   n=0
   for p in $pids; do
-    while kill -0 "$p" 2>/dev/null && [ $n -lt 50 ]; do sleep 0.1; n=$((n + 1)); done
-    kill -9 "$p" 2>/dev/null || :
+    while ours "$p" && [ $n -lt 50 ]; do sleep 0.1; n=$((n + 1)); done
+    ours "$p" && kill -9 "$p" 2>/dev/null || :
   done
   rm -f "$dir/run/pids"
 }
