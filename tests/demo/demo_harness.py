@@ -27,6 +27,14 @@ def have_mivano_standin():
     return os.path.exists(os.path.join(SOURCE_DIR, "scripts", "mivano-standin"))
 
 
+def as_printed(text):
+    """A database text as request prints it: cut at its first '>' or control byte."""
+    for i, c in enumerate(text):
+        if c == ">" or ord(c) < 0x20:
+            return text[:i]
+    return text
+
+
 def wait_for(condition, timeout=20, what="condition"):
     """Polls `condition` until it gives a true value and returns that value."""
     end = time.monotonic() + timeout

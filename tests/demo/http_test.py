@@ -131,7 +131,7 @@ class DemoOverHttp(unittest.TestCase):
                 title, start = demo.current_event(ch_id, now)
                 # An event may end in the second between the two reads.
                 if int(rows[0].findtext("start_time")) == start:
-                    self.assertEqual(rows[0].findtext("event_name"), title)
+                    self.assertEqual(rows[0].findtext("event_name"), h.as_printed(title))
 
     def test_power_actions_only_reach_the_stand_ins(self):
         log = self.demo.path("log/actions.log")
@@ -233,7 +233,8 @@ class DigestProtectedRequest(unittest.TestCase):
 if __name__ == "__main__":
     if len(sys.argv) < 2:
         sys.exit(__doc__)
-    REQUEST = os.path.abspath(sys.argv.pop(1))
+    REQUEST = os.path.abspath(sys.argv[1])
+    del sys.argv[1:]
     if h.lighttpd_missing():
         print("lighttpd is not installed (scripts/install-deps.sh)")
         sys.exit(h.SKIP)
