@@ -243,5 +243,5 @@ fi
 
 echo "demo receiver: $url"
 echo "power actions and stand-in calls: $dir/log/actions.log; Ctrl-C stops"
-trap 'stop_demo; exit 0' INT TERM HUP
+trap 'stop_demo; echo; echo "demo receiver stopped"; exit 0' INT TERM HUP
 wait "$server" || :
