@@ -149,7 +149,9 @@ int convert(source *in, ps_output *out, const buffers &bufs, uint64_t progress_t
   area video{bufs.video, 0, 0, {}}, audio{bufs.audio, 0, 0, {}};
   uint8_t header[BLOCK_HEADER_SIZE];
   uint32_t B = 0;
-  progress_line progress{progress_total, now_seconds(), 0, 0};
+  double start = now_seconds();
+  // The first line shows at once, later ones four times a second.
+  progress_line progress{progress_total, start, start - 1, 0};
   uint64_t done = 0;
   step st = step::go_on;
 
