@@ -99,7 +99,7 @@ def main():
             check(frames == want_frames, name + ": video frames identical (%d of %d)"
                   % (len(frames), len(want_frames)))
             check(aud == want_audio, name + ": audio identical")
-            piped = subprocess.run([VUX2MPEG, "-", "-"], stdin=open(rec, "rb"),
+            piped = subprocess.run([VUX2MPEG, "-", "-"], input=open(rec, "rb").read(),
                                    capture_output=True, check=True).stdout
             check(hashlib.md5(piped).digest() == hashlib.md5(data).digest(),
                   name + ": pipe gives the same bytes")
