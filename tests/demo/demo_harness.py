@@ -63,9 +63,11 @@ def pid_alive(pid):
 class Demo:
     """A running demo receiver; stop() ends it and removes its directory."""
 
-    def __init__(self, request, auth=None):
+    def __init__(self, request, auth=None, vux2mpeg=""):
+        """vux2mpeg: the converter for the demo's converted recording ("" for none)."""
         self.dir = tempfile.mkdtemp(prefix="demo-test-")
-        cmd = [RUN_SH, "--background", "--dir", self.dir, "--request", request]
+        cmd = [RUN_SH, "--background", "--dir", self.dir, "--request", request,
+               "--vux2mpeg", vux2mpeg]
         if auth:
             cmd += ["--auth", auth]
         done = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)

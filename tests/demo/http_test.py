@@ -3,7 +3,7 @@
 fetches, every command, the power stand-ins, and the digest-protected
 configuration of README.
 
-usage: http_test.py REQUEST_BINARY
+usage: http_test.py REQUEST_BINARY [VUX2MPEG_BINARY]
 """
 import os
 import socket
@@ -18,12 +18,14 @@ from collections import deque
 import demo_harness as h
 
 REQUEST = None
+VUX2MPEG = ""
+CONVERTED = "Converted_recording.mpg"
 
 
 class DemoOverHttp(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.demo = h.Demo(REQUEST)
+        cls.demo = h.Demo(REQUEST, vux2mpeg=VUX2MPEG)
 
     @classmethod
     def tearDownClass(cls):
@@ -89,6 +91,19 @@ class DemoOverHttp(unittest.TestCase):
                         self.assertIsNone(r.find("playtime"), path)
         sizes = [int(r.findtext("size")) for r in demo.command("LISTREC:").findall("reclistrow")]
         self.assertGreater(max(sizes), 4 << 30, "the large sparse recording")
+
+    def test_converted_recording_is_listed_as_a_program_stream(self):
+        if not (VUX2MPEG and h.shutil.which("ffmpeg")):
+            self.skipTest("vux2mpeg or ffmpeg missing")
+        rows = {os.path.basename(r.findtext("filename")): r
+                for r in self.demo.command("LISTREC:").findall("reclistrow")}
+        self.assertIn(CONVERTED, rows)
+        self.assertEqual(rows[CONVERTED].findtext("playtime"), self.demo.read("run/vux/playtime").strip())
+        with open(self.demo.path("video/" + CONVERTED), "rb") as f:
+            data = f.read()
+        self.assertGreater(len(data), 0)
+        self.assertEqual(len(data) % 2048, 0)
+        self.assertEqual(data[:4], b"\x00\x00\x01\xba")
 
     def test_status_commands_in_one_request(self):
         before = int(time.time())
@@ -234,6 +249,7 @@ if __name__ == "__main__":
     if len(sys.argv) < 2:
         sys.exit(__doc__)
     REQUEST = os.path.abspath(sys.argv[1])
+    VUX2MPEG = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else ""
     del sys.argv[1:]
     if h.lighttpd_missing():
         print("lighttpd is not installed (scripts/install-deps.sh)")
