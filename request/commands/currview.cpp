@@ -107,6 +107,11 @@ void ask_question(const char *commander) {
     // Dies with the request, also when the request is killed from outside.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(1);
+    // Standard output is the response: a writer left waiting must never
+    // hold it open.
+    close(STDIN_FILENO);
+    close(STDOUT_FILENO);
+    close(STDERR_FILENO);
     // No O_CREAT: a missing device must not turn into a file in its place.
     int fd = open(commander, O_WRONLY | O_TRUNC | O_NOCTTY);
     if (fd < 0) _exit(1);
