@@ -13,6 +13,18 @@
 #include "request.h"
 #include "sql.h"
 
+namespace {
+
+void attach_epg() {
+  const char *path = getenv("PATH_DBEPG_DAT");
+  if (!path)
+    fail_request(
+        "PATH_DBEPG_DAT not set, but according to query the epg-database should be used");
+  run_sql(sqlite3_mprintf("ATTACH DATABASE %Q AS epg", path), 1);
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
   // A client that hangs up must not kill the request halfway through a
   // command; output to a closed pipe is dropped instead.

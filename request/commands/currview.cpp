@@ -193,7 +193,7 @@ void currview_command(const char *) {
   const char *ch_id = channel.cells[channel.ncol + 0];
   const char *ch_name = channel.at(0, 1);
 
-  attach_epg();
+  attach_epg_database();
   long long now = static_cast<long long>(time(nullptr));
   SqlText events_sql{sqlite3_mprintf(
       "SELECT start_time, end_time, event_name, story, ext_story1, ext_story2 FROM epginfo "
