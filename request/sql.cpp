@@ -80,6 +80,7 @@ void run_sql(const char *sql, int quiet) {
 
 void sql_command(const char *arg) { run_sql(arg, 0); }
 
+
 void attach_epg_database() {
   const char *path = getenv("PATH_DBEPG_DAT");
   if (!path)
