@@ -5,7 +5,7 @@ the channel tree, clicks a channel and checks that the tree, the programme
 on screen, the recordings, the status and the SQL console show what the
 demo receiver holds; then takes a screenshot of the page.
 
-usage: browser_test.py REQUEST_BINARY [SCREENSHOT.png]
+usage: browser_test.py REQUEST_BINARY [SCREENSHOT.png [VUX2MPEG_BINARY]]
 """
 import base64
 import json
@@ -31,6 +31,7 @@ FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-
 ELEMENT = "element-6066-11e4-a52e-4f735466cecf"
 REQUEST = None
 SCREENSHOT = None
+VUX2MPEG = ""
 
 
 def free_port():
@@ -130,7 +131,7 @@ def icon(cas_type, media_mode):
 class DemoPageInBrowser(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.demo = h.Demo(REQUEST)
+        cls.demo = h.Demo(REQUEST, vux2mpeg=VUX2MPEG)
         try:
             cls.browser = Browser(cls.demo.dir)
         except BaseException:
@@ -241,6 +242,7 @@ if __name__ == "__main__":
         sys.exit(__doc__)
     REQUEST = os.path.abspath(sys.argv[1])
     SCREENSHOT = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else None
+    VUX2MPEG = os.path.abspath(sys.argv[3]) if len(sys.argv) > 3 else ""
     del sys.argv[1:]
     missing = [p for p in (CHROMIUM, CHROMEDRIVER) if not os.access(p, os.X_OK)]
     if h.lighttpd_missing() or missing:
