@@ -33,9 +33,9 @@ TEST(AnswerLine, Table) {
     S status;
     std::string name;
   } cases[] = {
-      {"CUR_CH Das Erste\n", S::ok, "Das Erste"},
+      {"CUR_CH Erstes Programm\n", S::ok, "Erstes Programm"},
       {"CUR_CH\tX\n", S::ok, "X"},                       // the separator is never examined
-      {"CUR_CH Das Erste", S::ok, "Das Erste"},          // end of data instead of a line feed
+      {"CUR_CH Erstes Programm", S::ok, "Erstes Programm"},          // end of data instead of a line feed
       {"CUR_CH A\nCUR_CH B\n", S::ok, "A"},              // only the first line counts
       {"CUR_CH A\njunk", S::ok, "A"},
       {"CUR_CH \n", S::ok, ""},
@@ -94,7 +94,7 @@ void write_file(const std::string &path, const std::string &data) {
 // the engine yields): ABCD before ABC, so ABC finds ABCD.
 //   1 ABCD          one event to come
 //   2 ABC           one event to come (never reached through "ABC")
-//   3 Das Erste     ended, ended exactly now, running, next, later (unsorted)
+//   3 Erstes Programm     ended, ended exactly now, running, next, later (unsorted)
 //   4 Quiet         only ended events
 //   5 O'Brien TV    one event with NULL texts and markup in its title
 //   6 LONG_NAME     one event
@@ -107,7 +107,7 @@ struct Receiver {
   Receiver() {
     exec_sql(db,
              "CREATE TABLE channelinfo(ch_id INTEGER, name TEXT, ch_order INTEGER);"
-             "INSERT INTO channelinfo VALUES(1,'ABCD',1),(2,'ABC',2),(3,'Das Erste',3),"
+             "INSERT INTO channelinfo VALUES(1,'ABCD',1),(2,'ABC',2),(3,'Erstes Programm',3),"
              "(4,'Quiet',4),(5,'O''Brien TV',5),(6,'" + LONG_NAME + "',6);");
     std::string n = std::to_string(now);
     exec_sql(epg,
@@ -141,9 +141,9 @@ struct Receiver {
     ASSERT_EQ(mkfifo(weboutput.c_str(), 0600), 0);
   }
 
-  std::string das_erste() const {
-    return sqlrow(t(-100), t(100), "Running &amp; more", "s1", "a1", "b1", "Das Erste") +
-           sqlrow(t(100), t(200), "Next", "s2", "a2", "b2", "Das Erste");
+  std::string first_channel() const {
+    return sqlrow(t(-100), t(100), "Running &amp; more", "s1", "a1", "b1", "Erstes Programm") +
+           sqlrow(t(100), t(200), "Next", "s2", "a2", "b2", "Erstes Programm");
   }
 };
 
@@ -216,10 +216,10 @@ TEST(Currview, Fragments) {
   } cases[] = {
       // Running and next, earlier start first; neither the ended event nor
       // the one ending this very second.
-      {"CUR_CH Das Erste\n", rx.das_erste()},
-      {"CUR_CH das\n", rx.das_erste()},  // LIKE: prefix, any case
-      {"CUR_CH\tDas Erste", rx.das_erste()},
-      {"CUR_CH Das Erste\nCUR_CH Quiet\n", rx.das_erste()},
+      {"CUR_CH Erstes Programm\n", rx.first_channel()},
+      {"CUR_CH erstes\n", rx.first_channel()},  // LIKE: prefix, any case
+      {"CUR_CH\tErstes Programm", rx.first_channel()},
+      {"CUR_CH Erstes Programm\nCUR_CH Quiet\n", rx.first_channel()},
       // The first match the engine yields, even beside an exact one.
       {"CUR_CH ABC\n", sqlrow(rx.t(10), rx.t(20), "ABCD show", "x", "y", "z", "ABCD")},
       // The empty name matches every channel.
@@ -247,10 +247,10 @@ TEST(Currview, Fragments) {
 
 TEST(Currview, ArgumentIgnored) {
   Receiver rx;
-  write_file(rx.weboutput, "CUR_CH Das Erste\n");
+  write_file(rx.weboutput, "CUR_CH Erstes Programm\n");
   for (const char *text : {"CURRVIEW", "CURRVIEW:", "currview:anything at all", "CURRVIEWX:1"}) {
     RunResult r = run_query(text, rx.env());
-    EXPECT_EQ(r.out, HEAD + rx.das_erste() + "</tree>\n") << text;
+    EXPECT_EQ(r.out, HEAD + rx.first_channel() + "</tree>\n") << text;
   }
 }
 
@@ -267,7 +267,7 @@ TEST(Currview, UnknownChannelNeedsNoEpg) {
 TEST(Currview, Failures) {
   Receiver rx;
   const std::string lookup =
-      "SELECT ch_id, name FROM channelinfo WHERE name LIKE 'Das Erste%' LIMIT 1";
+      "SELECT ch_id, name FROM channelinfo WHERE name LIKE 'Erstes Programm%' LIMIT 1";
   struct {
     const char *what;
     std::string query;
@@ -280,21 +280,21 @@ TEST(Currview, Failures) {
       {"no command device either", "CURRVIEW:", "-", {{"PATH_COMMANDER", "/nonexistent/cmd"}}, "",
        "could not open weboutput device"},
       {"empty answer", "CURRVIEW:", "", {}, "", "could not read data from weboutput"},
-      {"lower case", "CURRVIEW:", "cur_ch Das Erste\n", {}, "",
+      {"lower case", "CURRVIEW:", "cur_ch Erstes Programm\n", {}, "",
        "could not get current channel name from mivano"},
       {"short", "CURRVIEW:", "CUR_C", {}, "", "could not get current channel name from mivano"},
-      {"empty first line", "CURRVIEW:", "\nCUR_CH Das Erste\n", {}, "",
+      {"empty first line", "CURRVIEW:", "\nCUR_CH Erstes Programm\n", {}, "",
        "could not get current channel name from mivano"},
-      {"found, no epg path", "CURRVIEW:", "CUR_CH Das Erste\n", {{"PATH_DBEPG_DAT", ""}}, "",
+      {"found, no epg path", "CURRVIEW:", "CUR_CH Erstes Programm\n", {{"PATH_DBEPG_DAT", ""}}, "",
        "PATH_DBEPG_DAT not set, but according to query the epg-database should be used"},
-      {"no channel table", "CURRVIEW:", "CUR_CH Das Erste\n", {{"PATH_DB_DAT", "EMPTY"}}, "",
+      {"no channel table", "CURRVIEW:", "CUR_CH Erstes Programm\n", {{"PATH_DB_DAT", "EMPTY"}}, "",
        "could not execute query to fetch channelname: no such table: channelinfo (" + lookup +
            ")"},
-      {"no event table", "CURRVIEW:", "CUR_CH Das Erste\n", {{"PATH_DBEPG_DAT", "EMPTY"}}, "",
+      {"no event table", "CURRVIEW:", "CUR_CH Erstes Programm\n", {{"PATH_DBEPG_DAT", "EMPTY"}}, "",
        "could not retrieve next programs: no such table: epginfo"},
-      {"second CURRVIEW", "CURRVIEW:;CURRVIEW:", "CUR_CH Das Erste\n", {}, rx.das_erste(),
+      {"second CURRVIEW", "CURRVIEW:;CURRVIEW:", "CUR_CH Erstes Programm\n", {}, rx.first_channel(),
        "could not execute query: (1) database epg is already in use"},
-      {"epginfo in the text", "SQL:SELECT 1 AS epginfo;CURRVIEW:", "CUR_CH Das Erste\n", {},
+      {"epginfo in the text", "SQL:SELECT 1 AS epginfo;CURRVIEW:", "CUR_CH Erstes Programm\n", {},
        "<row><epginfo>1</epginfo></row>",
        "could not execute query: (1) database epg is already in use"},
   };
@@ -318,7 +318,7 @@ TEST(Currview, Failures) {
   struct stat st;
   EXPECT_NE(stat("/nonexistent/cmd", &st), 0);
   unlink(rx.commander.c_str());
-  write_file(rx.weboutput, "CUR_CH Das Erste\n");
+  write_file(rx.weboutput, "CUR_CH Erstes Programm\n");
   EXPECT_EQ(run_query("CURRVIEW:", rx.env()).status, 0);
   EXPECT_NE(stat(rx.commander.c_str(), &st), 0);
 }
@@ -332,18 +332,18 @@ TEST(Currview, WithStandin) {
     std::string tail;  // after HEAD
     int status;
   } cases[] = {
-      {{"-a", "Das Erste"}, "", 0},
-      {{"-d", "1", "-a", "Das Erste"}, "", 0},  // late, but within the watchdog's time
+      {{"-a", "Erstes Programm"}, "", 0},
+      {{"-d", "1", "-a", "Erstes Programm"}, "", 0},  // late, but within the watchdog's time
       {{"-s", "STATE"}, "", 0},
       {{"-e"}, "ERROR: could not read data from weboutput\n\n", 1},
-      {{"-l", "cur_ch Das Erste\n"}, "ERROR: could not get current channel name from mivano\n\n", 1},
-      {{"-l", "CUR_CH Das Erste"}, "", 0},
+      {{"-l", "cur_ch Erstes Programm\n"}, "ERROR: could not get current channel name from mivano\n\n", 1},
+      {{"-l", "CUR_CH Erstes Programm"}, "", 0},
   };
   for (auto &c : cases) {
     Receiver rx;
     rx.use_fifos();
     std::string state = rx.dir.file("state");
-    write_file(state, "Das Erste\nignored\n");
+    write_file(state, "Erstes Programm\nignored\n");
     std::vector<std::string> args = {"-c", rx.commander, "-w", rx.weboutput};
     for (auto &a : c.args) args.push_back(a == "STATE" ? state : a);
     Standin standin(args);
@@ -351,7 +351,7 @@ TEST(Currview, WithStandin) {
     Env env = rx.env();
     env[tag.substr(0, tag.find('='))] = tag.substr(tag.find('=') + 1);
     RunResult r = run_query("CURRVIEW:", env);
-    std::string tail = c.tail.empty() ? rx.das_erste() + "</tree>\n" : c.tail;
+    std::string tail = c.tail.empty() ? rx.first_channel() + "</tree>\n" : c.tail;
     EXPECT_EQ(r.out, HEAD + tail) << c.args.back();
     EXPECT_EQ(r.status, c.status) << c.args.back();
     EXPECT_TRUE(standin.ended_within(5)) << c.args.back();
@@ -365,9 +365,9 @@ TEST(Currview, StandinDaemonFollowsState) {
   Receiver rx;
   rx.use_fifos();
   std::string state = rx.dir.file("state");
-  write_file(state, "Das Erste\n");
+  write_file(state, "Erstes Programm\n");
   Standin daemon({"-c", rx.commander, "-w", rx.weboutput, "-D", "-s", state});
-  EXPECT_EQ(run_query("CURRVIEW:", rx.env()).out, HEAD + rx.das_erste() + "</tree>\n");
+  EXPECT_EQ(run_query("CURRVIEW:", rx.env()).out, HEAD + rx.first_channel() + "</tree>\n");
   write_file(state, "Quiet\n");
   EXPECT_EQ(run_query("CURRVIEW:", rx.env()).out, HEAD + name_form("Quiet") + "</tree>\n");
   EXPECT_FALSE(daemon.ended_within(0.1));
@@ -398,9 +398,9 @@ TEST(Currview, WatchdogEndsTheRequest) {
   cases[0].rx->use_fifos();
   cases[1].rx->use_fifos();
   Standin silent({"-c", cases[1].rx->commander, "-w", cases[1].rx->weboutput, "-q"});
-  write_file(cases[2].rx->weboutput, "CUR_CH Das Erste\n");
-  write_file(cases[3].rx->weboutput, "CUR_CH Das Erste\n");
-  cases[3].fragment = cases[3].rx->das_erste();
+  write_file(cases[2].rx->weboutput, "CUR_CH Erstes Programm\n");
+  write_file(cases[3].rx->weboutput, "CUR_CH Erstes Programm\n");
+  cases[3].fragment = cases[3].rx->first_channel();
 
   // Holds an exclusive lock on case 2's EPG database for the whole run.
   sqlite3 *locker = nullptr;
