@@ -1,7 +1,7 @@
 # The two commands of README: `make check` and `make demo`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan check test test-asan clean
+.PHONY: all deps build build-asan check test test-asan bench clean
 
 all: build
 
@@ -24,6 +24,10 @@ test-asan: build-asan
 
 # Every test, on the normal build and on the sanitizer build.
 check: test test-asan
+
+# What one request costs at the receiver's scales (bench/request.py).
+bench: build
+	python3 bench/request.py --startup
 
 clean:
 	rm -rf build build-asan
