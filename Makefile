@@ -1,7 +1,7 @@
 # The two commands of README: `make check` and `make demo`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan check test test-asan bench clean
+.PHONY: all deps build build-asan check test test-asan clean bench bench-vux
 
 all: build
 
@@ -31,3 +31,7 @@ bench: build
 
 clean:
 	rm -rf build build-asan
+
+# Throughput and memory of vux2mpeg beside dd and an ffmpeg remux.
+bench-vux: build
+	bench/vux2mpeg.sh build

@@ -337,6 +337,7 @@ def cases(work, quick, now):
         # only the request's own work is measured.
         commander = os.path.join(work, "commander")
         weboutput = os.path.join(work, "weboutput")
+        open(commander, "w").close()
         with open(weboutput, "w") as f:
             f.write("CUR_CH %s\n" % name)
         env = {"PATH_DB_DAT": db, "PATH_DBEPG_DAT": epg, "PATH_COMMANDER": commander,
@@ -470,7 +471,7 @@ def main(argv):
         print_table(rows, exit_ir, exit_wall)
         if a.startup and tools.valgrind:
             print_startup(tools, all_cases[0].db)
-        return 0 if all(r["ok"] or r["case"].name == "CURRVIEW" for r in rows) else 1
+        return 0 if all(r["ok"] for r in rows) else 1
     finally:
         if not a.keep:
             shutil.rmtree(work, ignore_errors=True)
