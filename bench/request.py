@@ -314,10 +314,14 @@ class Case:
         self.db, self.statements, self.check = db, statements, check
 
 
-def cases(work, quick, now):
+def cases(work, quick, now, only, rec_scales):
     chans = CHANNEL_SCALES[:1] if quick else CHANNEL_SCALES
     events = EVENT_SCALES[:1] if quick else EVENT_SCALES
-    recs = RECORDING_SCALES[:1] if quick else RECORDING_SCALES
+    recs = rec_scales or (RECORDING_SCALES[:1] if quick else RECORDING_SCALES)
+    if only:
+        chans = chans if {"TIMEINFO", "SQL", "CHANTREE"} & only else []
+        events = events if "CURRVIEW" in only else []
+        recs = recs if "LISTREC" in only else []
     out = []
     chan_dbs = {n: make_channels(work, n) for n in chans}
     for n, db in chan_dbs.items():
@@ -446,6 +450,8 @@ def main(argv):
     ap.add_argument("--runs", type=int, help="runs per wall-time median")
     ap.add_argument("--keep", help="make the data in this directory and keep it")
     ap.add_argument("--startup", action="store_true", help="show start-up costs")
+    ap.add_argument("--only", help="comma-separated: TIMEINFO,SQL,CHANTREE,CURRVIEW,LISTREC")
+    ap.add_argument("--recordings", help="comma-separated entry counts of LISTREC")
     a = ap.parse_args(argv)
     runs = a.runs or (5 if a.quick else 41)
     if not os.access(a.request, os.X_OK):
@@ -458,7 +464,10 @@ def main(argv):
         tools = Tools(work, os.path.abspath(a.request))
         now = int(time.time())
         t0 = time.time()
-        all_cases = cases(work, a.quick, now)
+        only = set(a.only.split(",")) if a.only else None
+        recs = [int(v) for v in a.recordings.split(",")] if a.recordings else None
+        all_cases = [c for c in cases(work, a.quick, now, only, recs)
+                     if not only or c.name.split(":")[0] in only]
         print("data made in %.1f s in %s; %d runs per median%s" % (
             time.time() - t0, work, runs,
             "" if tools.valgrind else "; no valgrind: no instruction counts"))
