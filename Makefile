@@ -1,7 +1,7 @@
 # The two commands of README: `make check` and `make demo`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan check test test-asan clean bench-vux demo
+.PHONY: all deps build build-asan check test test-asan clean bench bench-vux demo
 
 all: build
 
@@ -28,6 +28,10 @@ check: test test-asan
 # The demo receiver under build/demo, served on 127.0.0.1 until Ctrl-C.
 demo: build
 	demo/run.sh
+
+# What one request costs at the receiver's scales (bench/request.py).
+bench: build
+	python3 bench/request.py --startup
 
 clean:
 	rm -rf build build-asan
