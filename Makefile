@@ -1,7 +1,8 @@
 # The two commands of README: `make check` and `make demo`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan check test test-asan clean
+.PHONY: all deps build build-asan check test test-asan clean \
+        check-ppc check-i386 check-valgrind check-all
 
 all: build
 
@@ -25,5 +26,19 @@ test-asan: build-asan
 # Every test, on the normal build and on the sanitizer build.
 check: test test-asan
 
+# The suite on the receiver's CPU (32-bit big-endian PowerPC, under
+# qemu-user), on 32-bit x86, and with every program run under valgrind.
+check-ppc:
+	JOBS=$(JOBS) scripts/cross-build.sh ppc
+
+check-i386:
+	JOBS=$(JOBS) scripts/cross-build.sh i386
+
+check-valgrind: build
+	JOBS=$(JOBS) scripts/valgrind-check.sh
+
+# What CI runs: every check above.
+check-all: check check-valgrind check-ppc check-i386
+
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-ppc build-i386
