@@ -119,11 +119,11 @@ struct Receiver {
              "(3," + n + "+200," + n + "+300,'Later','','',''),"
              "(3," + n + "-100," + n + "+100,'Running & more','s1','a1','b1'),"
              "(3," + n + "-200," + n + ",'Ends now','','',''),"
-             "(1," + n + "+10," + n + "+20,'ABCD show','x','y','z'),"
-             "(2," + n + "+10," + n + "+20,'ABC show','','',''),"
+             "(1," + n + "+1000," + n + "+2000,'ABCD show','x','y','z'),"
+             "(2," + n + "+1000," + n + "+2000,'ABC show','','',''),"
              "(4," + n + "-200," + n + "-100,'Over','','',''),"
-             "(5," + n + "+10," + n + "+20,'<b>Bold</b>',NULL,NULL,'e'),"
-             "(6," + n + "+10," + n + "+20,'Long show','','','');");
+             "(5," + n + "+1000," + n + "+2000,'<b>Bold</b>',NULL,NULL,'e'),"
+             "(6," + n + "+1000," + n + "+2000,'Long show','','','');");
     write_file(commander, "");
   }
 
@@ -221,13 +221,13 @@ TEST(Currview, Fragments) {
       {"CUR_CH\tErstes Programm", rx.first_channel()},
       {"CUR_CH Erstes Programm\nCUR_CH Quiet\n", rx.first_channel()},
       // The first match the engine yields, even beside an exact one.
-      {"CUR_CH ABC\n", sqlrow(rx.t(10), rx.t(20), "ABCD show", "x", "y", "z", "ABCD")},
+      {"CUR_CH ABC\n", sqlrow(rx.t(1000), rx.t(2000), "ABCD show", "x", "y", "z", "ABCD")},
       // The empty name matches every channel.
-      {"CUR_CH\n", sqlrow(rx.t(10), rx.t(20), "ABCD show", "x", "y", "z", "ABCD")},
-      {"CUR_CH", sqlrow(rx.t(10), rx.t(20), "ABCD show", "x", "y", "z", "ABCD")},
+      {"CUR_CH\n", sqlrow(rx.t(1000), rx.t(2000), "ABCD show", "x", "y", "z", "ABCD")},
+      {"CUR_CH", sqlrow(rx.t(1000), rx.t(2000), "ABCD show", "x", "y", "z", "ABCD")},
       // NULL texts print empty; markup is escaped or cut; a quote is data.
-      {"CUR_CH O'Brien\n", sqlrow(rx.t(10), rx.t(20), "&lt;b", "", "", "e", "O'Brien TV")},
-      {"CUR_CH " + LONG_NAME + "\n", sqlrow(rx.t(10), rx.t(20), "Long show", "", "", "", LONG_NAME)},
+      {"CUR_CH O'Brien\n", sqlrow(rx.t(1000), rx.t(2000), "&lt;b", "", "", "e", "O'Brien TV")},
+      {"CUR_CH " + LONG_NAME + "\n", sqlrow(rx.t(1000), rx.t(2000), "Long show", "", "", "", LONG_NAME)},
       // Name form: as reported, not as the database spells it.
       {"CUR_CH qui\n", name_form("qui")},
       {"CUR_CH Unknown\n", name_form("Unknown")},

@@ -8,18 +8,21 @@ in order, each in a pack of its own.
 
 usage: big_input.py VUX2MPEG MKVUX
 """
+import os
 import subprocess
 import sys
 import tempfile
 
 VUX2MPEG, MKVUX = sys.argv[1], sys.argv[2]
+# An emulator or checker to start the program through (see tests/exec_wrapper.h).
+WRAP = os.environ.get("TEST_EXEC_WRAPPER", "").split()
 BLOCKS, EVERY = 73000, 1000  # 73,000 blocks of 59,392 bytes: about 4.34 GB
 
 assert BLOCKS * 59392 > 1 << 32
 with tempfile.TemporaryFile() as out:
     gen = subprocess.Popen([sys.executable, MKVUX, "sparse", "--blocks", str(BLOCKS),
                             "--marker-every", str(EVERY)], stdout=subprocess.PIPE)
-    conv = subprocess.run([VUX2MPEG, "-", "-"], stdin=gen.stdout, stdout=out)
+    conv = subprocess.run([*WRAP, VUX2MPEG, "-", "-"], stdin=gen.stdout, stdout=out)
     gen.stdout.close()
     if gen.wait() != 0 or conv.returncode != 0:
         sys.exit("generator %d, converter %d" % (gen.returncode, conv.returncode))

@@ -2,6 +2,8 @@
 // exit statuses and messages.
 #include <gtest/gtest.h>
 
+#include "../exec_wrapper.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -74,10 +76,13 @@ run_result run(const std::vector<std::string> &args, const std::string &cwd,
     close(in_pipe[0]);
     if (chdir(cwd.c_str()) != 0) _exit(120);
     umask(022);
-    std::vector<char *> argv{const_cast<char *>(VUX2MPEG_BIN)};
+    std::vector<std::string> wrapper = exec_wrapper();
+    std::vector<char *> argv;
+    for (auto &w : wrapper) argv.push_back(w.data());
+    argv.push_back(const_cast<char *>(VUX2MPEG_BIN));
     for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
-    execv(VUX2MPEG_BIN, argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   close(in_pipe[0]);

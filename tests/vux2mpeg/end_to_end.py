@@ -17,6 +17,8 @@ import sys
 import tempfile
 
 VUX2MPEG, MKVUX = sys.argv[1], sys.argv[2]
+# An emulator or checker to start the program through (see tests/exec_wrapper.h).
+WRAP = os.environ.get("TEST_EXEC_WRAPPER", "").split()
 sys.path.insert(0, os.path.dirname(MKVUX))
 import mkvux  # noqa: E402
 
@@ -85,7 +87,7 @@ def main():
             out = os.path.join(d, "out.mpg")
             with open(rec, "wb") as f:
                 f.write(mkvux.wrap(v, audio, **kw))
-            subprocess.run([VUX2MPEG, rec, out], check=True)
+            subprocess.run([*WRAP, VUX2MPEG, rec, out], check=True)
             data = open(out, "rb").read()
             check(len(data) % 2048 == 0 and all(data[p:p + 4] == b"\x00\x00\x01\xba"
                                                  for p in range(0, len(data), 2048)),
@@ -99,7 +101,7 @@ def main():
             check(frames == want_frames, name + ": video frames identical (%d of %d)"
                   % (len(frames), len(want_frames)))
             check(aud == want_audio, name + ": audio identical")
-            piped = subprocess.run([VUX2MPEG, "-", "-"], input=open(rec, "rb").read(),
+            piped = subprocess.run([*WRAP, VUX2MPEG, "-", "-"], input=open(rec, "rb").read(),
                                    capture_output=True, check=True).stdout
             check(hashlib.md5(piped).digest() == hashlib.md5(data).digest(),
                   name + ": pipe gives the same bytes")
