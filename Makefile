@@ -31,3 +31,18 @@ clean:
 # Throughput and memory of vux2mpeg beside dd and an ffmpeg remux.
 bench-vux: build
 	bench/vux2mpeg.sh build
+
+# Fuzz targets (clang, libFuzzer, address and undefined-behaviour
+# sanitizers) in build-fuzz; `make fuzz FUZZ_SECONDS=N` runs each N seconds.
+FUZZ_SECONDS ?= 60
+.PHONY: build-fuzz fuzz fuzz-short
+build-fuzz: deps
+	CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build build-fuzz -j$(JOBS)
+
+fuzz: build-fuzz
+	fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
+
+# The short run CI makes: each target 30 s.
+fuzz-short: build-fuzz
+	fuzz/run.sh build-fuzz 30
