@@ -1,0 +1,1 @@
+// Load test: see below.
