@@ -1,7 +1,7 @@
 # The two commands of README: `make check` and `make demo`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan check test test-asan clean bench-vux
+.PHONY: all deps build build-asan check test test-asan clean bench-vux demo
 
 all: build
 
@@ -24,6 +24,10 @@ test-asan: build-asan
 
 # Every test, on the normal build and on the sanitizer build.
 check: test test-asan
+
+# The demo receiver under build/demo, served on 127.0.0.1 until Ctrl-C.
+demo: build
+	demo/run.sh
 
 clean:
 	rm -rf build build-asan

@@ -13,20 +13,6 @@
 #include "request.h"
 #include "sql.h"
 
-namespace {
-
-void attach_epg() {
-  const char *path = getenv("PATH_DBEPG_DAT");
-  if (!path)
-    fail_request(
-        "PATH_DBEPG_DAT not set, but according to query the epg-database should be used");
-  char *sql = sqlite3_mprintf("ATTACH DATABASE %Q AS epg", path);
-  run_sql(sql, 1);
-  sqlite3_free(sql);
-}
-
-}  // namespace
-
 int main(int argc, char **argv) {
   // A client that hangs up must not kill the request halfway through a
   // command; output to a closed pipe is dropped instead.
@@ -50,7 +36,7 @@ int main(int argc, char **argv) {
       fail_request("command text holds a NUL byte (%00)");
   }
 
-  if (text.find("epginfo") != std::string::npos) attach_epg();
+  if (text.find("epginfo") != std::string::npos) attach_epg_database();
 
   out_puts("Content-Type: text/xml\r");
   out_puts("Cache-control: no-cache\r");

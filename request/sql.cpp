@@ -7,6 +7,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <vector>
 
 #include "request.h"
@@ -77,3 +79,15 @@ void run_sql(const char *sql, int quiet) {
 }
 
 void sql_command(const char *arg) { run_sql(arg, 0); }
+
+
+void attach_epg_database() {
+  const char *path = getenv("PATH_DBEPG_DAT");
+  if (!path)
+    fail_request(
+        "PATH_DBEPG_DAT not set, but according to query the epg-database should be used");
+  // The path is data: quoted, so a quote in it cannot end the literal.
+  char *sql = sqlite3_mprintf("ATTACH DATABASE %Q AS epg", path);
+  run_sql(sql, 1);
+  sqlite3_free(sql);
+}

@@ -8,5 +8,10 @@
 // "could not execute query: (%d) %s".
 void run_sql(const char *sql, int quiet);
 
+// Attaches the EPG database named by PATH_DBEPG_DAT as `epg` through
+// run_sql (quiet); ends the request when the variable is unset or the
+// attach fails (the name `epg` already in use included).
+void attach_epg_database();
+
 // The SQL command: the argument as one SQL text, rows printed.
 void sql_command(const char *arg);

@@ -6,9 +6,9 @@ request/commands/receiver_db.h), filled from a compact description of a
 world, given as a JSON file or generated (--demo):
 
   {
-    "satellites": [{"sat_id": 1, "name": "Astra 19.2E"}],
-    "providers":  [{"sdt_id": 5, "provider_name": "ARD"}],
-    "channels":   [{"ch_id": 1, "name": "Das Erste", "ch_order": 1,
+    "satellites": [{"sat_id": 1, "name": "Northstar 19.2E"}],
+    "providers":  [{"sdt_id": 5, "provider_name": "Alpenfunk"}],
+    "channels":   [{"ch_id": 1, "name": "Erstes Programm", "ch_order": 1,
                     "cas_type": 0, "media_mode": 0, "sat_id": 1, "sdt_id": 5}],
     "favgroups":  [{"favgrp_id": 1, "name": "News", "seq": 1,
                     "entries": [{"ch_id": 1, "name": "Erste", "view_flg": 1, "seq": 1}]}],
@@ -153,12 +153,12 @@ def build(world, db, epg=None, upper=False, untyped_keys=False, now=None):
 
 
 # Names for the generated demo world.
-_SATS = ["Astra 19.2E", "Hotbird 13.0E", "Eutelsat 5W", "Thor 0.8W"]
-_PROVIDERS = ["ARD", "ZDFvision", "BetaDigital", "CSAT", "Sky Deutschland", "BBC",
-              "ORF", "SRG SSR", "Mediaset", "RAI", "TVP", "Canal+", "MTV Networks",
-              "Discovery", "Radio France", "Deutschlandradio"]
+_SATS = ["Northstar 19.2E", "Kestrel 13.0E", "Westlink 5W", "Polaris 0.8W"]
+_PROVIDERS = ["Alpenfunk", "Zenit Vision", "Delta Digital", "Cosmosat", "Skyline Media", "Brightwave",
+              "Orfeo", "Seeland SRS", "Medianova", "Raggio", "Tevepol", "Kanal+", "Melody Networks",
+              "Explorer", "Radio Lumiere", "Landfunk"]
 _TV_WORDS = ["News", "Sport", "Cinema", "Kids", "Music", "Doku", "Comedy", "Travel",
-             "Arte", "Info", "Nature", "History", "Action", "Family", "Classic",
+             "Atelier", "Info", "Nature", "History", "Action", "Family", "Classic",
              "Weather", "Shop", "Gold", "Premiere", "Zone", "Xtra", "Vision", "Quiz",
              "Jazz", "Opera", "Economy", "Lifestyle", "Motor", "Yacht", "Eins"]
 _RADIO_WORDS = ["Radio", "FM", "Klassik", "Pop", "Rock", "Jazz", "Info", "Welle",

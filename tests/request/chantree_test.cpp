@@ -17,20 +17,20 @@ namespace {
 // cutting, a name beginning with a digit, hidden favourites, a favourite
 // with a NULL name, an entry in two groups, and a satellite without channels.
 const char *WORLD = R"({
- "satellites": [{"sat_id": 1, "name": "Astra 19.2E"}, {"sat_id": 2, "name": "Hotbird 13E"},
+ "satellites": [{"sat_id": 1, "name": "Northstar 19.2E"}, {"sat_id": 2, "name": "Kestrel 13E"},
                 {"sat_id": 3, "name": "Empty Sat"}],
- "providers": [{"sdt_id": 5, "provider_name": "ARD"}, {"sdt_id": 6, "provider_name": "Sky & Co"},
-               {"sdt_id": 7, "provider_name": "BBC"}],
+ "providers": [{"sdt_id": 5, "provider_name": "Alpenfunk"}, {"sdt_id": 6, "provider_name": "Skyline & Co"},
+               {"sdt_id": 7, "provider_name": "Brightwave"}],
  "channels": [
-  {"ch_id": 1, "ch_order": 1, "name": "Das Erste", "cas_type": 0, "media_mode": 0, "sat_id": 1, "sdt_id": 5},
-  {"ch_id": 2, "ch_order": 2, "name": "Bayern 3", "cas_type": 0, "media_mode": 1, "sat_id": 1, "sdt_id": 5},
-  {"ch_id": 3, "ch_order": 3, "name": "Sky Cinema", "cas_type": 1, "media_mode": 0, "sat_id": 1, "sdt_id": 6},
+  {"ch_id": 1, "ch_order": 1, "name": "Erstes Programm", "cas_type": 0, "media_mode": 0, "sat_id": 1, "sdt_id": 5},
+  {"ch_id": 2, "ch_order": 2, "name": "Bergland 3", "cas_type": 0, "media_mode": 1, "sat_id": 1, "sdt_id": 5},
+  {"ch_id": 3, "ch_order": 3, "name": "Skyline Cinema", "cas_type": 1, "media_mode": 0, "sat_id": 1, "sdt_id": 6},
   {"ch_id": 4, "ch_order": 4, "name": "radio X", "cas_type": 256, "media_mode": 1, "sat_id": 2, "sdt_id": 6},
   {"ch_id": 5, "ch_order": 5, "name": "R&B <Hits> now", "cas_type": 0, "media_mode": 1, "sat_id": 2, "sdt_id": 6},
-  {"ch_id": 6, "ch_order": 6, "name": "3sat", "cas_type": 0, "media_mode": 0, "sat_id": 2, "sdt_id": 5},
-  {"ch_id": 7, "ch_order": 7, "name": "arte", "cas_type": "", "media_mode": 0, "sat_id": 2, "sdt_id": 5},
+  {"ch_id": 6, "ch_order": 6, "name": "3kanal", "cas_type": 0, "media_mode": 0, "sat_id": 2, "sdt_id": 5},
+  {"ch_id": 7, "ch_order": 7, "name": "atelier", "cas_type": "", "media_mode": 0, "sat_id": 2, "sdt_id": 5},
   {"ch_id": 8, "ch_order": 8, "name": "Odd Mode", "cas_type": 0, "media_mode": 2, "sat_id": 1, "sdt_id": 7},
-  {"ch_id": 9, "ch_order": 9, "name": "BBC One", "cas_type": 0, "media_mode": 0, "sat_id": 1, "sdt_id": 7},
+  {"ch_id": 9, "ch_order": 9, "name": "Brightwave One", "cas_type": 0, "media_mode": 0, "sat_id": 1, "sdt_id": 7},
   {"ch_id": 10, "ch_order": 10, "name": "Say \"Hi\" TV", "cas_type": 0, "media_mode": 0, "sat_id": 2, "sdt_id": 7}
  ],
  "favgroups": [
@@ -133,22 +133,22 @@ const std::vector<Case> &answers() {
       {"CHANTREE:LISTFAV 2", ""},
       {"CHANTREE:LISTFAV 3", ch("B3", "radio_fta", 2) + ch("", "radio_enc", 4)},
       {"CHANTREE:PROVIDERS",
-       "<tree text=\"ard\" src=\"/cgi-bin/request?CHANTREE:LISTPROV%205\"/>"
-       "<tree text=\"bbc\" src=\"/cgi-bin/request?CHANTREE:LISTPROV%207\"/>"
-       "<tree text=\"sky &amp; co\" src=\"/cgi-bin/request?CHANTREE:LISTPROV%206\"/>"},
-      {"CHANTREE:LISTPROV 5", ch("3sat", "tv_fta", 6) + ch("Bayern 3", "radio_fta", 2) +
-                                  ch("Das Erste", "tv_fta", 1) + ch("arte", "tv_enc", 7)},
+       "<tree text=\"alpenfunk\" src=\"/cgi-bin/request?CHANTREE:LISTPROV%205\"/>"
+       "<tree text=\"brightwave\" src=\"/cgi-bin/request?CHANTREE:LISTPROV%207\"/>"
+       "<tree text=\"skyline &amp; co\" src=\"/cgi-bin/request?CHANTREE:LISTPROV%206\"/>"},
+      {"CHANTREE:LISTPROV 5", ch("3kanal", "tv_fta", 6) + ch("Bergland 3", "radio_fta", 2) +
+                                  ch("Erstes Programm", "tv_fta", 1) + ch("atelier", "tv_enc", 7)},
       {"CHANTREE:LISTPROV 6", ch("R&amp;B &lt;Hits", "radio_fta", 5) +
-                                  ch("Sky Cinema", "tv_enc", 3) + ch("radio X", "radio_enc", 4)},
-      {"CHANTREE:LISTPROV 7", ch("BBC One", "tv_fta", 9) + ch("Odd Mode", "", 8) +
+                                  ch("Skyline Cinema", "tv_enc", 3) + ch("radio X", "radio_enc", 4)},
+      {"CHANTREE:LISTPROV 7", ch("Brightwave One", "tv_fta", 9) + ch("Odd Mode", "", 8) +
                                   ch("Say &quot;Hi&quot; TV", "tv_fta", 10)},
       {"CHANTREE:LISTPROV 99", ""},
-      {"CHANTREE:LISTSATTV 1", ch("BBC One", "tv_fta", 9) + ch("Das Erste", "tv_fta", 1) +
-                                   ch("Sky Cinema", "tv_enc", 3)},
-      {"CHANTREE:LISTSATRADIO 1", ch("Bayern 3", "radio_fta", 2)},
-      {"CHANTREE:LISTSATTV 2", ch("3sat", "tv_fta", 6) +
+      {"CHANTREE:LISTSATTV 1", ch("Brightwave One", "tv_fta", 9) + ch("Erstes Programm", "tv_fta", 1) +
+                                   ch("Skyline Cinema", "tv_enc", 3)},
+      {"CHANTREE:LISTSATRADIO 1", ch("Bergland 3", "radio_fta", 2)},
+      {"CHANTREE:LISTSATTV 2", ch("3kanal", "tv_fta", 6) +
                                    ch("Say &quot;Hi&quot; TV", "tv_fta", 10) +
-                                   ch("arte", "tv_enc", 7)},
+                                   ch("atelier", "tv_enc", 7)},
       {"CHANTREE:LISTSATRADIO 2",
        ch("R&amp;B &lt;Hits", "radio_fta", 5) + ch("radio X", "radio_enc", 4)},
       {"CHANTREE:LISTSATTV 3", ""},
@@ -157,8 +157,8 @@ const std::vector<Case> &answers() {
        ch("R&amp;B &lt;Hits", "radio_fta", 5) + ch("radio X", "radio_enc", 4)},
       {"CHANTREE:ALLTVCHAN r", ""},
       {"CHANTREE:ALLTVCHAN s",
-       ch("Say &quot;Hi&quot; TV", "tv_fta", 10) + ch("Sky Cinema", "tv_enc", 3)},
-      {"CHANTREE:ALLTVCHAN a", ch("arte", "tv_enc", 7)},
+       ch("Say &quot;Hi&quot; TV", "tv_fta", 10) + ch("Skyline Cinema", "tv_enc", 3)},
+      {"CHANTREE:ALLTVCHAN a", ch("atelier", "tv_enc", 7)},
       {"CHANTREE:ALLTVCHAN o", ""},
   };
   return cases;
@@ -189,14 +189,14 @@ TEST_F(ChanTree, UpperCaseSchemaAndUntypedKeys) {
 // The database gives no order, so only the set of nodes is fixed.
 TEST_F(ChanTree, SatellitesWithChannelsOnly) {
   RunResult r = tree(plain_, "CHANTREE:SATELLITES");
-  std::string astra = satellite("Astra 19.2E", 1), hotbird = satellite("Hotbird 13E", 2);
-  EXPECT_TRUE(r.out == complete(astra + hotbird) || r.out == complete(hotbird + astra)) << r.out;
+  std::string northstar = satellite("Northstar 19.2E", 1), kestrel = satellite("Kestrel 13E", 2);
+  EXPECT_TRUE(r.out == complete(northstar + kestrel) || r.out == complete(kestrel + northstar)) << r.out;
   EXPECT_TRUE(well_formed_xml(body_of(r.out)));
 }
 
 TEST_F(ChanTree, ExactBytesOfEachNodeKind) {
   EXPECT_EQ(tree(plain_, "CHANTREE:LISTSATRADIO 1").out,
-            HEAD + "<tree text=\"Bayern 3\" icon=\"img/radio_fta.gif\" "
+            HEAD + "<tree text=\"Bergland 3\" icon=\"img/radio_fta.gif\" "
                    "action=\"javascript:remote_change_channel(2)\"/></tree>\n");
   // Unknown kind (as in the tables above): no icon attribute, one blank
   // before the action.
@@ -206,8 +206,8 @@ TEST_F(ChanTree, ExactBytesOfEachNodeKind) {
   const std::string last = "<tree text=\"z\" src=\"/cgi-bin/request?CHANTREE:ALLTVCHAN%20z\" />";
   EXPECT_EQ(tv.substr(HEAD.size(), first.size()), first);
   EXPECT_EQ(tv.substr(tv.size() - last.size() - 8), last + "</tree>\n");
-  EXPECT_EQ(satellite("Hotbird 13E", 2),
-            "<tree text=\"Hotbird 13E\"><tree text=\"All TV Channels\" "
+  EXPECT_EQ(satellite("Kestrel 13E", 2),
+            "<tree text=\"Kestrel 13E\"><tree text=\"All TV Channels\" "
             "src=\"/cgi-bin/request?CHANTREE:LISTSATTV%202\" icon=\"img/all_tv.gif\" "
             "openIcon=\"img/all_tv_open.gif\"/><tree text=\"All Radio Channels\" "
             "src=\"/cgi-bin/request?CHANTREE:LISTSATRADIO%202\" icon=\"img/all_radio.gif\" "
@@ -262,7 +262,7 @@ TEST_F(ChanTree, WordsOfTheArgument) {
   }
   // Answers of several commands follow each other.
   EXPECT_EQ(tree(plain_, "CHANTREE:LISTPROV;CHANTREE:LISTSATRADIO 1;CHANTREE").out,
-            complete(ch("Bayern 3", "radio_fta", 2) + ROOT));
+            complete(ch("Bergland 3", "radio_fta", 2) + ROOT));
 }
 
 TEST_F(ChanTree, LetterNodesOnDatabaseWithoutTables) {
