@@ -25,6 +25,10 @@ COMMANDS = [
     b"TIMEINFO;DISKSTAT:;x", b"%", b"%4", b"%41%zz+%4g%%41", b"sql:select 'a;b'; ;:",
     b"CHECKON:;;;CHANTREE:1", b";:;:", b"   ",
 ]
+ANSWERS = [
+    b"CUR_CH Erstes Programm\n", b"CUR_CH", b"CUR_CH\n", b"CUR_CH \n", b"CUR_CH:x\0y\nz",
+    b"cur_ch x\n", b"\nCUR_CH x\n", b"CUR_C", b"CUR_CH " + b"n" * 300 + b"\n", b"",
+]
 VALUES = [
     b"plain", b"a<b&c>d", b"tab\there", "Gr\u00fc\u00dfe".encode(), b"&amp;&lt;", b"\x01x",
     b"x\x00y<", b"\x7f\x80\xff&", b"<<<&&&>", b"",
@@ -112,6 +116,8 @@ def main():
 
     for i, t in enumerate(COMMANDS):
         put("split_fuzz", "cmd%02d" % i, t)
+    for i, t in enumerate(ANSWERS):
+        put("answer_fuzz", "answer%02d" % i, t)
     for i, t in enumerate(VALUES):
         put("xml_fuzz", "value%02d" % i, t)
     s = streams()

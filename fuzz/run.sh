@@ -10,7 +10,7 @@ build=$1
 seconds=$2
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
-targets=${*:-"split_fuzz xml_fuzz scanner_fuzz writer_fuzz convert_fuzz blocks_fuzz"}
+targets=${*:-"split_fuzz xml_fuzz answer_fuzz scanner_fuzz writer_fuzz convert_fuzz blocks_fuzz"}
 
 python3 "$here/mkseeds.py" "$build/seeds" || exit 1
 start=$(date +%s)
