@@ -17,7 +17,7 @@ start=$(date +%s)
 failed=""
 for t in $targets; do
   case $t in
-    convert_fuzz) max_len=475136 ;;
+    convert_fuzz) max_len=237568 ;;
     blocks_fuzz) max_len=65536 ;;
     *) max_len=8192 ;;
   esac
