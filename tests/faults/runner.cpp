@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 
 Outcome launch(const Launch &l) {
@@ -56,6 +58,12 @@ Outcome launch(const Launch &l) {
   }
   close(out_pipe[1]);
   close(err_pipe[1]);
+  std::thread killer;
+  if (l.kill_after_ms >= 0)
+    killer = std::thread([pid, ms = l.kill_after_ms] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+      kill(pid, SIGKILL);  // not yet reaped: the pid is still the child's
+    });
   Outcome r;
   // Standard output and error are read side by side, so that neither pipe
   // can fill up and stall the program.
@@ -79,6 +87,7 @@ Outcome launch(const Launch &l) {
       }
     }
   }
+  if (killer.joinable()) killer.join();
   int st = 0;
   waitpid(pid, &st, 0);
   r.signaled = WIFSIGNALED(st);

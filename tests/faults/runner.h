@@ -24,6 +24,7 @@ struct Launch {
   size_t keep = 0;
   bool stdin_closed = false;
   bool unprivileged = false;  // run as uid/gid 65534 (when the test is root)
+  int kill_after_ms = -1;     // >= 0: SIGKILL after so long, as a web server may
 };
 
 struct Outcome {
