@@ -14,10 +14,10 @@ import struct
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location(
+found = importlib.util.spec_from_file_location(
     "mkvux", os.path.join(HERE, "..", "scripts", "mkvux.py"))
-mkvux = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(mkvux)
+mkvux = importlib.util.module_from_spec(found)
+found.loader.exec_module(mkvux)
 
 COMMANDS = [
     b"SQL:SELECT 1", b"SQL:SELECT * FROM t;LISTREC:;CHANTREE:", b"  SQL:a%3Bb;;",
