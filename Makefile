@@ -1,7 +1,8 @@
 # The two commands of README: `make check` and `make demo`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan check test test-asan clean bench-vux demo
+.PHONY: all deps build build-asan check test test-asan clean bench bench-vux demo \
+        check-ppc check-i386 check-valgrind check-all
 
 all: build
 
@@ -29,12 +30,30 @@ check: test test-asan
 demo: build
 	demo/run.sh
 
-clean:
-	rm -rf build build-asan
+# What one request costs at the receiver's scales (bench/request.py).
+bench: build
+	python3 bench/request.py --startup
 
 # Throughput and memory of vux2mpeg beside dd and an ffmpeg remux.
 bench-vux: build
 	bench/vux2mpeg.sh build
+
+# The suite on the receiver's CPU (32-bit big-endian PowerPC, under
+# qemu-user), on 32-bit x86, and with every program run under valgrind.
+check-ppc:
+	JOBS=$(JOBS) scripts/cross-build.sh ppc
+
+check-i386:
+	JOBS=$(JOBS) scripts/cross-build.sh i386
+
+check-valgrind: build
+	JOBS=$(JOBS) scripts/valgrind-check.sh
+
+# What CI runs: every check above.
+check-all: check check-valgrind check-ppc check-i386
+
+clean:
+	rm -rf build build-asan build-ppc build-i386
 
 # Fuzz targets (clang, libFuzzer, address and undefined-behaviour
 # sanitizers) in build-fuzz; `make fuzz FUZZ_SECONDS=N` runs each N seconds.

@@ -18,6 +18,13 @@ int main(int argc, char **argv) {
   // command; output to a closed pipe is dropped instead.
   signal(SIGPIPE, SIG_IGN);
 
+  // One thread, one connection: no engine mutexes. A full scan of a large
+  // table would otherwise fill the page cache to its 2 MiB default; a small
+  // soft heap limit keeps the cache (and so the request) small, at the price
+  // of the engine's memory counters that the limit needs.
+  sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
+  sqlite3_soft_heap_limit64(256 * 1024);
+
   const char *path = getenv("PATH_DB_DAT");
   if (!path) fail_request("PATH_DB_DAT not set");
   // The file must exist: a wrong path must not leave an empty database behind.

@@ -3,7 +3,7 @@
 # are present. Extra package names may be given as arguments.
 set -e
 pkgs="cmake make g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev googletest
-      libxml2-utils python3 ffmpeg lighttpd chromium chromium-driver
+      libxml2-utils python3 ffmpeg lighttpd chromium chromium-driver valgrind
       clang libclang-rt-14-dev $*"
 missing=""
 for p in $pkgs; do

@@ -208,10 +208,15 @@ void print_row(Node node, Icon rule, char **row, int ncol) {
   switch (node) {
     case Node::channel: {
       const char *icon = channel_icon(rule, ncol > 2 ? row[2] : nullptr, ncol > 3 ? row[3] : nullptr);
-      if (icon)
-        out_printf("\" %s action=\"javascript:remote_change_channel(%s)\"/>", icon, col1);
-      else
-        out_printf("\" action=\"javascript:remote_change_channel(%s)\"/>", col1);
+      // Pieces, not a format: this runs once per channel of a list.
+      out_write("\" ");
+      if (icon) {
+        out_write(icon);
+        out_write(" ");
+      }
+      out_write("action=\"javascript:remote_change_channel(");
+      out_write(col1);
+      out_write(")\"/>");
       break;
     }
     case Node::favgroup:

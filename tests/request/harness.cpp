@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../exec_wrapper.h"
+
 const std::string HEAD =
     "Content-Type: text/xml\r\n"
     "Cache-control: no-cache\r\n"
@@ -63,6 +65,8 @@ RunResult run_request(const std::vector<std::string> &args, const Env &env) {
   std::vector<char *> envp, argv;
   for (auto &e : envs) envp.push_back(e.data());
   envp.push_back(nullptr);
+  std::vector<std::string> wrapper = exec_wrapper();
+  for (auto &w : wrapper) argv.push_back(w.data());
   std::string bin = REQUEST_BIN;
   argv.push_back(bin.data());
   std::vector<std::string> copy = args;
@@ -78,7 +82,8 @@ RunResult run_request(const std::vector<std::string> &args, const Env &env) {
     dup2(err_pipe[1], 2);
     int devnull = open("/dev/null", O_RDONLY);
     dup2(devnull, 0);
-    execve(argv[0], argv.data(), envp.data());
+    // execvpe: a wrapper may be named by its name alone, found on our PATH.
+    execvpe(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   close(out_pipe[1]);

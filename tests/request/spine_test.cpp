@@ -4,6 +4,8 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "harness.h"
@@ -163,20 +165,34 @@ TEST_F(Spine, EpgAttachedWhenTheTextNamesIt) {
   EXPECT_EQ(r.status, 1);
 }
 
-// Holds a lock on `path` from another connection for `hold` seconds.
+// Holds a lock on `path` from another connection for `hold` seconds, or
+// until it goes out of scope, whichever comes first: a test can hold the
+// lock well past the request's retries without waiting that long itself,
+// however slowly the request runs (an emulator, valgrind).
 struct LockHolder {
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
   std::thread th;
   LockHolder(const std::string &path, const char *begin, double hold) {
     sqlite3 *h = nullptr;
     sqlite3_open(path.c_str(), &h);
     sqlite3_exec(h, begin, nullptr, nullptr, nullptr);
-    th = std::thread([h, hold] {
-      std::this_thread::sleep_for(std::chrono::duration<double>(hold));
+    th = std::thread([this, h, hold] {
+      std::unique_lock<std::mutex> lock(m);
+      cv.wait_for(lock, std::chrono::duration<double>(hold), [this] { return done; });
       sqlite3_exec(h, "COMMIT", nullptr, nullptr, nullptr);
       sqlite3_close(h);
     });
   }
-  ~LockHolder() { th.join(); }
+  ~LockHolder() {
+    {
+      std::lock_guard<std::mutex> lock(m);
+      done = true;
+    }
+    cv.notify_one();
+    th.join();
+  }
 };
 
 TEST_F(Spine, BusyDatabaseIsTriedAgain) {
@@ -188,7 +204,7 @@ TEST_F(Spine, BusyDatabaseIsTriedAgain) {
 }
 
 TEST_F(Spine, DatabaseBusyBeyondTheRetries) {
-  LockHolder lock(db, "BEGIN EXCLUSIVE", 8);
+  LockHolder lock(db, "BEGIN EXCLUSIVE", 120);
   RunResult r = run_query("SQL:SELECT count(*) FROM t", env);
   EXPECT_EQ(r.out, HEAD + "ERROR: could not execute query: (5) database is locked\n\n");
   EXPECT_EQ(r.status, 1);
