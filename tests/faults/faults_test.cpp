@@ -84,6 +84,7 @@ TEST(ConverterFaults, OutputThatGoesAwayIsReported) {
       {"no standard output", Stdout::closed, 0, ": Bad file descriptor\n"},
   };
   for (const auto &c : cases) {
+    if (c.out == Stdout::closed && wrapped()) continue;
     Launch l = vux({"rec.vux", "-"}, d.path);
     l.out = c.out;
     l.keep = c.keep;
@@ -113,6 +114,7 @@ TEST(ConverterFaults, InputThatCannotBeReadIsReported) {
        "read error.(Bad file descriptor)\n"},
   };
   for (const auto &c : cases) {
+    if (c.stdin_closed && wrapped()) continue;
     fs::remove(d.file("out.mpg"));
     Launch l = vux(c.args, d.path);
     l.stdin_closed = c.stdin_closed;
@@ -162,6 +164,7 @@ TEST(RequestFaults, OutputThatGoesAwayLeavesNoHalfWrite) {
       {"no standard output", Stdout::closed, 0},
   };
   for (const auto &c : cases) {
+    if (c.out == Stdout::closed && wrapped()) continue;
     TempDir d;
     const std::string db = d.file("chan.db");
     exec_sql(db, "CREATE TABLE big(x); CREATE TABLE done(x);");
@@ -322,7 +325,8 @@ TEST(ListrecFaults, DirectoryChangingUnderTheListing) {
                          "/rec[0-9]+\\.ts': No such file or directory|opening of directory \\(" +
                          dir + "\\) failed: No such file or directory)\n\n");
   int complete = 0, failed = 0;
-  for (int k = 0; k < 60; k++) {
+  const int listings = wrapped() ? 8 : 60;
+  for (int k = 0; k < listings; k++) {
     Launch l = request(db, "LISTREC:");
     l.env["PATH_VIDEO"] = dir;
     Outcome r = launch(l);

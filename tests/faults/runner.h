@@ -1,7 +1,8 @@
 // Runs a program the way the fault tests need it: standard output captured,
 // a pipe whose reader goes away, or closed; standard input from /dev/null or
 // closed; optionally as an unprivileged user. The child starts with SIGPIPE
-// at its default, as a shell pipeline would start it.
+// at its default, as a shell pipeline would start it, and through
+// TEST_EXEC_WRAPPER when that is set.
 #pragma once
 
 #include <map>
@@ -35,6 +36,11 @@ struct Outcome {
 };
 
 Outcome launch(const Launch &l);
+
+// True when programs run through TEST_EXEC_WRAPPER (an emulator or
+// valgrind): many times slower, and the wrapper opens files of its own, so
+// that a descriptor the test closes may be the wrapper's log instead.
+bool wrapped();
 
 // The user id the unprivileged runs take; permissions must let it in.
 inline constexpr unsigned NOBODY = 65534;
