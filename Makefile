@@ -54,3 +54,18 @@ check-all: check check-valgrind check-ppc check-i386
 
 clean:
 	rm -rf build build-asan build-ppc build-i386
+
+# Fuzz targets (clang, libFuzzer, address and undefined-behaviour
+# sanitizers) in build-fuzz; `make fuzz FUZZ_SECONDS=N` runs each N seconds.
+FUZZ_SECONDS ?= 60
+.PHONY: build-fuzz fuzz fuzz-short
+build-fuzz: deps
+	CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build build-fuzz -j$(JOBS)
+
+fuzz: build-fuzz
+	fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
+
+# The short run CI makes: each target 30 s.
+fuzz-short: build-fuzz
+	fuzz/run.sh build-fuzz 30

@@ -3,7 +3,8 @@
 # are present. Extra package names may be given as arguments.
 set -e
 pkgs="cmake make g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev googletest
-      libxml2-utils python3 ffmpeg lighttpd chromium chromium-driver valgrind $*"
+      libxml2-utils python3 ffmpeg lighttpd chromium chromium-driver valgrind
+      clang libclang-rt-14-dev $*"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||

@@ -3,6 +3,7 @@
 #include "driver.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -189,6 +190,9 @@ int vux2mpeg_main(int argc, char **argv) {
             argv[0]);
     _exit(255);
   }
+  // A reader that goes away (`vux2mpeg rec.vux - | head`) must show as a
+  // failed write, reported with exit status 1, not as a silent death.
+  signal(SIGPIPE, SIG_IGN);
   // A recording being converted on the receiver must keep pace; without the
   // privilege this fails and the program runs with normal scheduling.
   sched_param sp{};

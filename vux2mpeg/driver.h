@@ -83,8 +83,9 @@ void free_buffers(buffers *b);
 int convert(source *in, ps_output *out, const buffers &bufs, uint64_t progress_total);
 
 // The program: command line, input and output, conversion, exit status
-// (0; 1 on a failed read, write or allocation; 3 when a file cannot be
-// opened; 255 on a wrong number of arguments, without returning).
+// (0; 1 on a failed read, write or allocation, a reader that went away
+// included; 3 when a file cannot be opened; 255 on a wrong number of
+// arguments, without returning).
 int vux2mpeg_main(int argc, char **argv);
 
 }  // namespace vux
