@@ -49,11 +49,11 @@ check-i386:
 check-valgrind: build
 	JOBS=$(JOBS) scripts/valgrind-check.sh
 
-# What CI runs: every check above.
-check-all: check check-valgrind check-ppc check-i386
+# Every check above and a short fuzz run: what CI runs (.ci/run).
+check-all: check check-valgrind check-ppc check-i386 fuzz-short
 
 clean:
-	rm -rf build build-asan build-ppc build-i386
+	rm -rf build build-asan build-ppc build-i386 build-fuzz
 
 # Fuzz targets (clang, libFuzzer, address and undefined-behaviour
 # sanitizers) in build-fuzz; `make fuzz FUZZ_SECONDS=N` runs each N seconds.
