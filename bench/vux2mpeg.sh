@@ -10,7 +10,7 @@
 #   made at a steady rate would be.
 set -e
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$here/build}
+build=$(cd "${1:-$here/build}" && pwd)
 repeats=${2:-16}
 bin=$build/vux2mpeg
 [ -x "$bin" ] || { echo "no $bin: build first" >&2; exit 1; }
