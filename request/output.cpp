@@ -93,9 +93,7 @@ void out_puts(const char *s) {
 
 void out_flush() {
   if (buf_len == 0) return;
-  sigset_t alrm, old;
-  sigemptyset(&alrm);
-  sigaddset(&alrm, SIGALRM);
+  sigset_t alrm = alarm_set(), old;
   sigprocmask(SIG_BLOCK, &alrm, &old);
   if (!out_dead && !write_all(buf, buf_len)) out_dead = true;
   buf_len = 0;

@@ -8,8 +8,18 @@
 // only (out_close_from_signal).
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <string_view>
+
+// The set holding only the watchdog's signal, for the places that hold it
+// back while they must not be interrupted by it.
+inline sigset_t alarm_set() {
+  sigset_t s;
+  sigemptyset(&s);
+  sigaddset(&s, SIGALRM);
+  return s;
+}
 
 // Appends bytes to the response. Never fails: when standard output is gone
 // (the client hung up), further output is dropped silently.

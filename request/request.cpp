@@ -10,9 +10,7 @@
 sqlite3 *db = nullptr;
 
 void block_alarm() {
-  sigset_t alrm;
-  sigemptyset(&alrm);
-  sigaddset(&alrm, SIGALRM);
+  sigset_t alrm = alarm_set();
   sigprocmask(SIG_BLOCK, &alrm, nullptr);
 }
 

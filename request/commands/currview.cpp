@@ -56,13 +56,6 @@ struct Table {
   }
 };
 
-sigset_t alarm_set() {
-  sigset_t s;
-  sigemptyset(&s);
-  sigaddset(&s, SIGALRM);
-  return s;
-}
-
 // Ends the request when the alarm fires: kills the question writer if it
 // still waits, writes everything committed plus "</tree>" and exits 0.
 // Async-signal-safe calls only: it may land inside SQLite, inside an append
